@@ -41,32 +41,8 @@ int SectorsPerTrack(int media_type) {
   }
 }
 
-int RunImages(d88::D88Image& image, const Options& options, const Console& console) {
-  std::string prefix;
-  int root = AT_FDCWD;
-  if (!options.output_directory.empty()) {
-    std::string error;
-    root = OpenOutputRoot(options.output_directory, &error);
-    if (root < 0) {
-      Warn(console, "%s: %s", options.output_directory.c_str(), error.c_str());
-      return kExitFailure;
-    }
-    prefix = options.output_directory;
-    if (prefix.back() != '/') {
-      prefix += '/';
-    }
-  }
-
-  if (!image.Open(options.image_path)) {
-    int saved = errno;
-    std::fflush(console.out);
-    std::fputs(MessageText(Message::kCannotOpen, console.shift_jis), console.err);
-    Warn(console, "%s: %s", options.image_path.c_str(),
-         OpenFailureReason(options.image_path, saved).c_str());
-    CloseDirectory(root);
-    return kExitFailure;
-  }
-
+int ExtractImages(d88::D88Image& image, const Options& options, const Console& console, int root,
+                  const std::string& prefix) {
   Workspace work;
   int status = kExitOk;
   const int count = image.GetImageCount();
@@ -113,6 +89,36 @@ int RunImages(d88::D88Image& image, const Options& options, const Console& conso
       CloseDirectory(x.dir);
     }
   }
+  return status;
+}
+
+int RunImages(d88::D88Image& image, const Options& options, const Console& console) {
+  std::string prefix;
+  int root = AT_FDCWD;
+  if (!options.output_directory.empty()) {
+    std::string error;
+    root = OpenOutputRoot(options.output_directory, &error);
+    if (root < 0) {
+      Warn(console, "%s: %s", options.output_directory.c_str(), error.c_str());
+      return kExitFailure;
+    }
+    prefix = options.output_directory;
+    if (prefix.back() != '/') {
+      prefix += '/';
+    }
+  }
+
+  if (!image.Open(options.image_path)) {
+    int saved = errno;
+    std::fflush(console.out);
+    std::fputs(MessageText(Message::kCannotOpen, console.shift_jis), console.err);
+    Warn(console, "%s: %s", options.image_path.c_str(),
+         OpenFailureReason(options.image_path, saved).c_str());
+    CloseDirectory(root);
+    return kExitFailure;
+  }
+
+  int status = ExtractImages(image, options, console, root, prefix);
   CloseDirectory(root);
   return status;
 }

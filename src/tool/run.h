@@ -22,6 +22,12 @@ int SectorsPerTrack(int media_type);
 // can't be used, or some image or file could not be read or written out.
 int RunImages(d88::D88Image& image, const Options& options, const Console& console);
 
+// Extracts (or lists) every image of the file that `image` holds open, into
+// directory handle `root`, whose path for messages is `prefix` ("" or ending
+// in '/'). Returns the exit status.
+int ExtractImages(d88::D88Image& image, const Options& options, const Console& console, int root,
+                  const std::string& prefix);
+
 // The whole program: parses the command line and acts on it.
 int ToolMain(int argc, const char* const* argv, d88::D88Image& image, const Console& console);
 
