@@ -52,6 +52,9 @@ class ToolTest : public ::testing::Test {
   }
 
   static std::string Str(const d88build::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+  // What a snapshot shows for a file of these bytes.
+  static std::string Sum(const d88build::Bytes& bytes) { return Summary(Str(bytes)); }
+  static std::string Sum(const std::string& bytes) { return Summary(bytes); }
 
   TempDir dir_;
   std::string work_;

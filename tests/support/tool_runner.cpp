@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +26,20 @@ std::string ReadFileBytes(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::string Summary(const std::string& contents) {
+  if (contents.size() <= 32) {
+    return contents;
+  }
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char ch : contents) {
+    hash = (hash ^ ch) * 0x100000001b3ull;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%zu bytes, fnv1a %016llx", contents.size(),
+                static_cast<unsigned long long>(hash));
+  return text;
 }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
@@ -87,14 +103,14 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
     const fs::path& p = it->path();
-    std::string rel = fs::relative(p, root).generic_string();
+    std::string rel = p.lexically_relative(root).generic_string();
     fs::file_status st = fs::symlink_status(p);
     if (fs::is_symlink(st)) {
       tree[rel] = "-> " + fs::read_symlink(p).string();
     } else if (fs::is_directory(st)) {
       tree[rel] = "<dir>";
     } else if (fs::is_regular_file(st)) {
-      tree[rel] = ReadFileBytes(p.string());
+      tree[rel] = Summary(ReadFileBytes(p.string()));
     } else {
       tree[rel] = "<other>";
     }

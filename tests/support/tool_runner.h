@@ -23,7 +23,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                          const std::string& cwd, const std::vector<std::string>& env = {},
                          int timeout_seconds = 60);
 
-// Every entry below `root`, by path relative to it: a file's contents, "<dir>"
+// Every entry below `root`, by path relative to it: a file's Summary, "<dir>"
 // for a directory, "-> target" for a symbolic link, "<other>" otherwise.
 std::map<std::string, std::string> Snapshot(const std::string& root);
 
@@ -43,6 +43,11 @@ class TempDir {
 };
 
 std::string ReadFileBytes(const std::string& path);
+
+// A file's contents as a snapshot shows them: short ones as they are, longer
+// ones as their size and a 64-bit FNV-1a hash, so that a failing comparison
+// stays readable.
+std::string Summary(const std::string& contents);
 
 }  // namespace d88test
 
