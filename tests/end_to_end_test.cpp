@@ -171,6 +171,15 @@ TEST_F(EndToEndTest, ImageFilesThatCannotBeRead) {
   EXPECT_TRUE(Output().empty());
 }
 
+TEST_F(EndToEndTest, AListingThatCannotBeWrittenFailsTheRun) {
+  TwoDisks disks;
+  std::string path = WriteImages(disks.images);
+  auto run = d88test::RunProgram(D88UNPACK_EXE, {"d88unpack", path}, work_, {}, 60, "/dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "d88unpack: standard output: No space left on device\n");
+  EXPECT_EQ(Output(), disks.Files());
+}
+
 TEST_F(EndToEndTest, FilesWithoutAUsableImageSucceedQuietly) {
   for (size_t size : {0, 100, 687}) {
     SCOPED_TRACE(size);

@@ -144,7 +144,10 @@ int ToolMain(int argc, const char* const* argv, d88::D88Image& image, const Cons
       status = RunImages(image, options, console);
       break;
   }
-  if (std::fflush(console.out) != 0 && status == kExitOk) {
+  // A listing that didn't reach its reader is a failed run.
+  if (std::fflush(console.out) != 0 || std::ferror(console.out)) {
+    std::fprintf(console.err, "d88unpack: standard output: %s\n",
+                 errno != 0 ? std::strerror(errno) : "write error");
     status = kExitFailure;
   }
   return status;

@@ -44,7 +44,7 @@ std::string Summary(const std::string& contents) {
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& cwd, const std::vector<std::string>& env,
-                         int timeout_seconds) {
+                         int timeout_seconds, const std::string& stdout_path) {
   TempDir capture;
   const std::string out_path = capture / "out";
   const std::string err_path = capture / "err";
@@ -72,7 +72,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   }
   if (pid == 0) {
     int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int out = open(stdout_path.empty() ? out_path.c_str() : stdout_path.c_str(),
+                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(cwd.c_str()) != 0) {

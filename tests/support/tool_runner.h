@@ -18,10 +18,11 @@ struct ProgramResult {
 // Runs `program` with `args` (argument 0 is the program path) in directory
 // `cwd`, standard input from /dev/null, an environment of PATH, LC_ALL=C and
 // `env` (NAME=VALUE entries, later ones win). Gives up after `timeout_seconds`
-// (status 128 + SIGKILL).
+// (status 128 + SIGKILL). With `stdout_path`, standard output goes to that
+// file instead of being captured.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& cwd, const std::vector<std::string>& env = {},
-                         int timeout_seconds = 60);
+                         int timeout_seconds = 60, const std::string& stdout_path = "");
 
 // Every entry below `root`, by path relative to it: a file's Summary, "<dir>"
 // for a directory, "-> target" for a symbolic link, "<other>" otherwise.
