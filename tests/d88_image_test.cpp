@@ -31,7 +31,9 @@ Sector MakeSector(int c, int h, int r, int n, Bytes data) {
   return s;
 }
 
-Bytes Fill(size_t size, uint8_t value) { return Bytes(size, value); }
+Bytes Fill(size_t size, uint8_t value) {
+  return Bytes(size, value);
+}
 
 class ReaderTest : public ::testing::Test {
  protected:
@@ -104,10 +106,8 @@ TEST_F(ReaderTest, ScanCountsCompleteHeaders) {
     many.insert(many.end(), b.begin(), b.end());
   }
   const Case cases[] = {
-      {"empty file", {}, 0},
-      {"shorter than a header", short_file, 0},
-      {"two images", two_images, 2},
-      {"a partial header after the last image", with_tail, 2},
+      {"empty file", {}, 0},         {"shorter than a header", short_file, 0},
+      {"two images", two_images, 2}, {"a partial header after the last image", with_tail, 2},
       {"65 images", many, 64},
   };
   for (const Case& c : cases) {
@@ -192,7 +192,8 @@ TEST_F(ReaderTest, SectorLookupFollowsTheWalk) {
   for (Sector& s : image.tracks[2]) {
     s.count = 2;
   }
-  image.tracks[4] = {MakeSector(2, 0, 1, 3, Fill(1024, 0x21)), MakeSector(2, 0, 2, 3, Fill(1024, 0x22))};
+  image.tracks[4] = {MakeSector(2, 0, 1, 3, Fill(1024, 0x21)),
+                     MakeSector(2, 0, 2, 3, Fill(1024, 0x22))};
   image.tracks[4][0].count = 0;  // a zero count ends the walk, even on a match
   OpenImage(image);
 
@@ -249,7 +250,8 @@ TEST_F(ReaderTest, TrackTableEntriesOutsideTheImageAreAbsent) {
 
 TEST_F(ReaderTest, DataCutOffByEndOfFileIsMissing) {
   Image image;
-  image.tracks[0] = {MakeSector(0, 0, 1, 3, Fill(1024, 0x01)), MakeSector(0, 0, 2, 3, Fill(1024, 0x02)),
+  image.tracks[0] = {MakeSector(0, 0, 1, 3, Fill(1024, 0x01)),
+                     MakeSector(0, 0, 2, 3, Fill(1024, 0x02)),
                      MakeSector(0, 0, 3, 3, Fill(1024, 0x03))};
   image.disk_size = 688 + 3 * 1040;
   Bytes bytes = Build(image);
@@ -269,15 +271,16 @@ TEST_F(ReaderTest, RunsStepAcrossTracksWithinTheSectorRange) {
   Image image;
   for (int t = 0; t < 6; ++t) {
     for (int r = 1; r <= 5; ++r) {
-      image.tracks[t].push_back(MakeSector(t / 2, t % 2, r, 3, Fill(1024, static_cast<uint8_t>(t * 16 + r))));
+      image.tracks[t].push_back(
+          MakeSector(t / 2, t % 2, r, 3, Fill(1024, static_cast<uint8_t>(t * 16 + r))));
     }
   }
   OpenImage(image);
   reader_.SetSectorRange(1, 5);
   Bytes run(4 * 1024);
   ASSERT_EQ(reader_.ReadSectors(1, 0, 1, 5, 3, run.data(), 3 * 1024), 3 * 1024);
-  EXPECT_EQ(run[0], 0x15);      // track 1 sector 5
-  EXPECT_EQ(run[1024], 0x21);   // track 2 (C 1, H 0) sector 1
+  EXPECT_EQ(run[0], 0x15);     // track 1 sector 5
+  EXPECT_EQ(run[1024], 0x21);  // track 2 (C 1, H 0) sector 1
   EXPECT_EQ(run[2048], 0x22);
 
   ASSERT_EQ(reader_.ReadSectors(2, 1, 0, 5, 3, run.data(), 2 * 1024), 2 * 1024);
@@ -344,10 +347,11 @@ TEST_F(ReaderTest, AgreesWithThePlainWalkOnRandomImages) {
         }
         int records = pick(0, 12);
         for (int i = 0; i < records; ++i) {
-          Sector s = MakeSector(pick(0, 4) ? t / 2 : pick(0, 3), pick(0, 4) ? t % 2 : pick(0, 1),
-                                pick(0, 10), pick(0, 6) ? 3 : pick(0, 4),
-                                d88build::Pattern(static_cast<size_t>(pick(0, 4) ? 1024 : pick(0, 1500)),
-                                                  static_cast<uint32_t>(pick(0, 1 << 20))));
+          Sector s =
+              MakeSector(pick(0, 4) ? t / 2 : pick(0, 3), pick(0, 4) ? t % 2 : pick(0, 1),
+                         pick(0, 10), pick(0, 6) ? 3 : pick(0, 4),
+                         d88build::Pattern(static_cast<size_t>(pick(0, 4) ? 1024 : pick(0, 1500)),
+                                           static_cast<uint32_t>(pick(0, 1 << 20))));
           if (pick(0, 5) == 0) {
             s.count = static_cast<uint16_t>(pick(0, 14));
           }

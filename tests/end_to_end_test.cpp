@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <functional>
 #include <filesystem>
+#include <functional>
 
 #include "d88_builder.h"
 #include "extract.h"
@@ -41,12 +41,15 @@ struct TwoDisks {
     images = {a.ToImage(), b.ToImage()};
   }
   std::vector<Image> images;
-  const std::string out_a = "COMMON     START:02 01    END:02 01   SIZE:0400\n"
-                            "alpha_     START:02 02    END:03 02   SIZE:1800\n";
-  const std::string out_b = "COMMON     START:02 01    END:02 02   SIZE:0800\n"
-                            "BETA       START:02 03    END:03 03   SIZE:2400\n";
+  const std::string out_a =
+      "COMMON     START:02 01    END:02 01   SIZE:0400\n"
+      "alpha_     START:02 02    END:03 02   SIZE:1800\n";
+  const std::string out_b =
+      "COMMON     START:02 01    END:02 02   SIZE:0800\n"
+      "BETA       START:02 03    END:03 03   SIZE:2400\n";
   std::string Stdout() const {
-    return kRecognised2D + "\n[DISK A] -> 000\n" + out_a + kRecognised2HD + "\n[DISK B] -> 001\n" + out_b;
+    return kRecognised2D + "\n[DISK A] -> 000\n" + out_a + kRecognised2HD + "\n[DISK B] -> 001\n" +
+           out_b;
   }
   Tree Files() const {
     return {{"000", "<dir>"},
@@ -56,7 +59,9 @@ struct TwoDisks {
             {"001/COMMON", Sum(Pattern(2048, 3))},
             {"001/BETA", Sum(Pattern(9 * 1024, 4))}};
   }
-  static std::string Sum(const Bytes& b) { return d88test::Summary(std::string(b.begin(), b.end())); }
+  static std::string Sum(const Bytes& b) {
+    return d88test::Summary(std::string(b.begin(), b.end()));
+  }
 };
 
 using EndToEndTest = d88test::ToolTest;
@@ -212,13 +217,17 @@ TEST_F(EndToEndTest, MessagesFollowTheLocaleCharacterSet) {
   Image dd = dd_disks.images[0];
   dd.media = 0x10;
   std::string path = WriteImages({dd_disks.images[0], dd, dd_disks.images[1]});
-  const std::string sjis_2d = "2D\x94\xc5(PC88/X1)\x82\xf0\x94\x46\x8e\xaf\x82\xb5\x82\xdc\x82\xb5\x82\xbd.\n";
-  const std::string sjis_2hd = "2HD\x94\xc5(PC98)\x82\xf0\x94\x46\x8e\xaf\x82\xb5\x82\xdc\x82\xb5\x82\xbd.\n";
+  const std::string sjis_2d =
+      "2D\x94\xc5(PC88/X1)\x82\xf0\x94\x46\x8e\xaf\x82\xb5\x82\xdc\x82\xb5\x82\xbd.\n";
+  const std::string sjis_2hd =
+      "2HD\x94\xc5(PC98)\x82\xf0\x94\x46\x8e\xaf\x82\xb5\x82\xdc\x82\xb5\x82\xbd.\n";
   const std::string sjis_unsupported =
-      "\x96\xa2\x91\xce\x89\x9e\x82\xcc\x83\x66\x83\x42\x83\x58\x83\x4e\x83\x43\x83\x81\x81\x5b\x83\x57"
+      "\x96\xa2\x91\xce\x89\x9e\x82\xcc\x83\x66\x83\x42\x83\x58\x83\x4e\x83\x43\x83\x81\x81\x5b\x83"
+      "\x57"
       "\x8c\x60\x8e\xae\x82\xc5\x82\xb7.\n";
   const std::string sjis_cannot_open =
-      "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x83\x49\x81\x5b\x83\x76\x83\x93\x82\xc5\x82\xab\x82\xdc"
+      "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x83\x49\x81\x5b\x83\x76\x83\x93\x82\xc5\x82\xab\x82"
+      "\xdc"
       "\x82\xb9\x82\xf1.\n";
 
   // A Shift-JIS locale made for this test.
@@ -237,7 +246,9 @@ TEST_F(EndToEndTest, MessagesFollowTheLocaleCharacterSet) {
       {"C locale", {}, false},
       {"UTF-8 locale", {"LC_ALL=C.UTF-8"}, false},
       {"installed Shift-JIS locale", sjis_env, true},
-      {"LC_CTYPE decides", {"LOCPATH=" + locales.path(), "LC_ALL=", "LANG=C", "LC_CTYPE=ja_JP.SJIS"}, true},
+      {"LC_CTYPE decides",
+       {"LOCPATH=" + locales.path(), "LC_ALL=", "LANG=C", "LC_CTYPE=ja_JP.SJIS"},
+       true},
       {"Shift-JIS locale that is not installed", {"LC_ALL=", "LANG=ja_JP.SJIS"}, true},
       {"CP932 by name", {"LC_ALL=ja_JP.CP932"}, true},
   };
@@ -249,7 +260,8 @@ TEST_F(EndToEndTest, MessagesFollowTheLocaleCharacterSet) {
                            (c.sjis ? sjis_2hd : kRecognised2HD) + dd_disks.out_b);
     EXPECT_EQ(run.err, c.sjis ? sjis_unsupported : kUnsupported);
     auto missing = Run({"../missing.d88"}, c.env);
-    EXPECT_EQ(missing.err.substr(0, missing.err.find('\n') + 1), c.sjis ? sjis_cannot_open : kCannotOpen);
+    EXPECT_EQ(missing.err.substr(0, missing.err.find('\n') + 1),
+              c.sjis ? sjis_cannot_open : kCannotOpen);
   }
 }
 
@@ -266,7 +278,8 @@ TEST_F(EndToEndTest, NumberedDirectoryThatCannotBeUsed) {
     std::string planted;
   };
   const Case cases[] = {
-      {"symbolic link to a directory", [&] { fs::create_directory_symlink("../elsewhere", work_ + "/000"); },
+      {"symbolic link to a directory",
+       [&] { fs::create_directory_symlink("../elsewhere", work_ + "/000"); },
        "is a symbolic link, not followed", "-> ../elsewhere"},
       {"dangling symbolic link", [&] { fs::create_symlink("../nowhere", work_ + "/000"); },
        "is a symbolic link, not followed", "-> ../nowhere"},
@@ -351,7 +364,8 @@ class InProcessTest : public ::testing::Test {
 TEST_F(InProcessTest, WithoutArgumentZeroTheUsageNamesTheTool) {
   const char* argv[] = {nullptr};
   EXPECT_EQ(d88unpack::ToolMain(0, argv, image_, console_), 1);
-  EXPECT_EQ(Contents(console_.err), "Usage: d88unpack [d88file]\n       -d : not make sub directory\n");
+  EXPECT_EQ(Contents(console_.err),
+            "Usage: d88unpack [d88file]\n       -d : not make sub directory\n");
   EXPECT_EQ(Contents(console_.out), "");
 }
 

@@ -45,7 +45,7 @@ TEST_F(DirectoryStageTest, NamesAreDecodedAsTheDiskHasThem) {
       {"ABC     ", "ABC"},
       {"abcdefgh", "abcdefgh_"},
       {"AB CD   ", "AB"},
-      {std::string("ab\0cdefg", 8), "ab"},  // a NUL ends it, "_" included
+      {std::string("ab\0cdefg", 8), "ab"},    // a NUL ends it, "_" included
       {"\xb1\xb2\xb3     ", "\xb1\xb2\xb3"},  // bytes above 0x7F pass unchanged
       {"zz.DAT  ", "zz.DAT_"},
   };
@@ -66,7 +66,8 @@ TEST_F(DirectoryStageTest, NamesAreDecodedAsTheDiskHasThem) {
   EXPECT_EQ(run.out, kRecognised2D + "\n[NAMES] -> 000\n" + listing);
   auto out = Output();
   for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(out["000/" + cases[i].file], Sum(Pattern(1024, static_cast<uint32_t>(i)))) << cases[i].file;
+    EXPECT_EQ(out["000/" + cases[i].file], Sum(Pattern(1024, static_cast<uint32_t>(i))))
+        << cases[i].file;
   }
 }
 
@@ -99,7 +100,8 @@ TEST_F(DirectoryStageTest, ExtentsRunAcrossTracksInSectorOrder) {
                          "TRACK      START:10 01    END:10 08   SIZE:2000\n" +
                          "ONE        START:11 08    END:11 08   SIZE:0400\n");
   auto out = Output();
-  EXPECT_EQ(out["000/SPAN"], Sum(Str(SectorBytes(image2d, 2, 5)) + Str(SectorBytes(image2d, 3, 1))));
+  EXPECT_EQ(out["000/SPAN"],
+            Sum(Str(SectorBytes(image2d, 2, 5)) + Str(SectorBytes(image2d, 3, 1))));
   std::string track;
   for (int r = 1; r <= 8; ++r) {
     track += Str(SectorBytes(image2hd, 0x10, r));
@@ -163,7 +165,8 @@ TEST_F(DirectoryStageTest, DirectoryEndsAtEndMarkOrAfterEntry511) {
   std::string path = WriteImages({empty.ToImage(), full.ToImage()});
   auto run = Run({path});
   EXPECT_EQ(run.status, 0);
-  std::string expected = kRecognised2D + "\n[EMPTY] -> 000\n" + kRecognised2HD + "\n[FULL] -> 001\n";
+  std::string expected =
+      kRecognised2D + "\n[EMPTY] -> 000\n" + kRecognised2HD + "\n[FULL] -> 001\n";
   for (int k = 1; k <= 511; ++k) {
     char line[80];
     std::snprintf(line, sizeof line, "%-9s  START:02 02    END:02 01   SIZE:0000\n",
@@ -204,7 +207,8 @@ TEST_F(DirectoryStageTest, LaterEntryOfTheSameNameWins) {
 
 TEST_F(DirectoryStageTest, NamesThatWouldLeaveTheDirectoryAreNotWritten) {
   TitleDisk disk(Edition::k2D, "HOSTILE");
-  const std::string names[] = {"..      ", ".       ", "/tmp/x  ", "a/b     ", "../x    ", "        "};
+  const std::string names[] = {"..      ", ".       ", "/tmp/x  ",
+                               "a/b     ", "../x    ", "        "};
   for (size_t i = 0; i < std::size(names); ++i) {
     disk.AddFile(names[i], 2 + static_cast<int>(i), 1, Pattern(1024, 7));
   }
@@ -224,7 +228,7 @@ TEST_F(DirectoryStageTest, NamesThatWouldLeaveTheDirectoryAreNotWritten) {
             "d88unpack: image 0 entry 5: unsafe file name \"../x\": not written\n"
             "d88unpack: image 0 entry 6: unsafe file name \"\": not written\n");
   EXPECT_EQ(Output(), (std::map<std::string, std::string>{{"000", "<dir>"},
-                                                           {"000/SAFE", Sum(Pattern(1024, 8))}}));
+                                                          {"000/SAFE", Sum(Pattern(1024, 8))}}));
   EXPECT_EQ(Outside(), before);
 }
 
@@ -249,7 +253,8 @@ TEST_F(DirectoryStageTest, AnExtentLargerThanADiskKeepsEveryByteTheImageHolds) {
   auto run = Run({path});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("HUGE       START:02 01    END:ff ff   SIZE:239c00\n"), std::string::npos);
-  EXPECT_EQ(run.err, "d88unpack: 000/HUGE: incomplete: the image holds " + std::to_string(held.size()) +
+  EXPECT_EQ(run.err, "d88unpack: 000/HUGE: incomplete: the image holds " +
+                         std::to_string(held.size()) +
                          " of its 2333696 bytes, the rest is zeros\n");
   std::string file = d88test::ReadFileBytes(work_ + "/000/HUGE");
   ASSERT_EQ(file.size(), 2333696u);

@@ -14,8 +14,8 @@ namespace {
 
 struct SectorProbe {
   int track, c, h, r, n;
-  int bytes;         // what ReadSector returns with room for 4096
-  uint32_t head;     // first four bytes, big-endian as written in a hex dump
+  int bytes;      // what ReadSector returns with room for 4096
+  uint32_t head;  // first four bytes, big-endian as written in a hex dump
 };
 
 struct RealFile {
@@ -29,26 +29,59 @@ struct RealFile {
 
 const RealFile kFiles[] = {
     // The name fills all 16 bytes with no NUL; the header runs on after it.
-    {"hubasic_2d.d88", 0x00, "by_github_ORYZAP", 348848, 80,
-     {{0, 0, 0, 1, 1, 256, 0xe5e5e5e5}, {0, 0, 0, 16, 1, 256, 0}, {0, 0, 0, 17, 1, 0, 0},
-      {0, 0, 0, 1, 3, 0, 0}, {79, 39, 1, 1, 1, 256, 0}}},
-    {"x1ndp_sample_2d.d88", 0x00, "X1NDP_SAMPLE", 348848, 80,
+    {"hubasic_2d.d88",
+     0x00,
+     "by_github_ORYZAP",
+     348848,
+     80,
+     {{0, 0, 0, 1, 1, 256, 0xe5e5e5e5},
+      {0, 0, 0, 16, 1, 256, 0},
+      {0, 0, 0, 17, 1, 0, 0},
+      {0, 0, 0, 1, 3, 0, 0},
+      {79, 39, 1, 1, 1, 256, 0}}},
+    {"x1ndp_sample_2d.d88",
+     0x00,
+     "X1NDP_SAMPLE",
+     348848,
+     80,
      {{0, 0, 0, 1, 1, 256, 0xffffffff}, {1, 0, 1, 16, 1, 256, 0}, {2, 0, 0, 1, 1, 0, 0}}},
     // 2HD media byte, only track 0 present (26 sectors of 256 bytes).
-    {"x1t_crtcv_2hd.d88", 0x20, "x1t_crtcv_2hd", 7760, 1,
-     {{0, 0, 0, 1, 1, 256, 0x01583174}, {0, 0, 0, 2, 1, 256, 0xc30360f3}, {0, 0, 0, 26, 1, 256, 0},
-      {0, 0, 0, 27, 1, 0, 0}, {1, 0, 1, 1, 1, 0, 0}}},
+    {"x1t_crtcv_2hd.d88",
+     0x20,
+     "x1t_crtcv_2hd",
+     7760,
+     1,
+     {{0, 0, 0, 1, 1, 256, 0x01583174},
+      {0, 0, 0, 2, 1, 256, 0xc30360f3},
+      {0, 0, 0, 26, 1, 256, 0},
+      {0, 0, 0, 27, 1, 0, 0},
+      {1, 0, 1, 1, 1, 0, 0}}},
     // 2HD geometry (8 x 1024) behind a 2D media byte.
-    {"tsugaru_util_2hd.d77", 0x00, "D77_DISK", 1281968, 154,
-     {{0, 0, 0, 1, 3, 1024, 0x49504c34}, {0, 0, 0, 2, 3, 1024, 0xfeffff03}, {0, 0, 0, 8, 3, 1024, 0},
-      {0, 0, 0, 9, 3, 0, 0}, {153, 76, 1, 8, 3, 1024, 0}}},
+    {"tsugaru_util_2hd.d77",
+     0x00,
+     "D77_DISK",
+     1281968,
+     154,
+     {{0, 0, 0, 1, 3, 1024, 0x49504c34},
+      {0, 0, 0, 2, 3, 1024, 0xfeffff03},
+      {0, 0, 0, 8, 3, 1024, 0},
+      {0, 0, 0, 9, 3, 0, 0},
+      {153, 76, 1, 8, 3, 1024, 0}}},
     // The last track declares 16 sectors but holds only its first record.
-    {"legacy89_short_last_track.d88", 0x00, "TEST DISK", 344768, 80,
-     {{0, 0, 0, 1, 1, 256, 0}, {0, 0, 0, 2, 1, 256, 0xe5e5e5e5}, {79, 39, 1, 1, 1, 256, 0},
+    {"legacy89_short_last_track.d88",
+     0x00,
+     "TEST DISK",
+     344768,
+     80,
+     {{0, 0, 0, 1, 1, 256, 0},
+      {0, 0, 0, 2, 1, 256, 0xe5e5e5e5},
+      {79, 39, 1, 1, 1, 256, 0},
       {79, 39, 1, 2, 1, 0, 0}}},
 };
 
-std::string PathOf(const RealFile& f) { return std::string(D88_REALWORLD_DIR) + "/" + f.file; }
+std::string PathOf(const RealFile& f) {
+  return std::string(D88_REALWORLD_DIR) + "/" + f.file;
+}
 
 uint32_t Head(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -117,7 +150,8 @@ TEST(RealWorldTest, ToolRunsCleanlyOnEachFile) {
     SCOPED_TRACE(f.file);
     d88test::TempDir dir;
     std::filesystem::create_directory(dir / "work");
-    d88test::ProgramResult run = d88test::RunProgram(D88UNPACK_EXE, {"d88unpack", PathOf(f)}, dir / "work");
+    d88test::ProgramResult run =
+        d88test::RunProgram(D88UNPACK_EXE, {"d88unpack", PathOf(f)}, dir / "work");
     EXPECT_TRUE(run.status == 0 || run.status == 1) << run.status << "\n" << run.err;
     // Only the work directory was touched.
     auto tree = d88test::Snapshot(dir.path());

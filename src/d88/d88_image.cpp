@@ -32,13 +32,19 @@ uint32_t MakeId(int c, int h, int r, int n) {
          (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(n) << 24);
 }
 
-bool IsByte(int v) { return v >= 0 && v <= 255; }
+bool IsByte(int v) {
+  return v >= 0 && v <= 255;
+}
 
 }  // namespace
 
-D88Image::D88Image() { records_.reserve(kRecordBudget); }
+D88Image::D88Image() {
+  records_.reserve(kRecordBudget);
+}
 
-D88Image::~D88Image() { Close(); }
+D88Image::~D88Image() {
+  Close();
+}
 
 void D88Image::Close() {
   if (fd_ >= 0) {
@@ -308,8 +314,7 @@ int D88Image::ReadSectors(int track, int c, int h, int r, int n, uint8_t* dest, 
   while (located < total_bytes) {
     int want = std::min(piece, total_bytes - located);
     Record record;
-    if (!IsByte(c) || !IsByte(h) || !IsByte(r) ||
-        !FindRecord(track, MakeId(c, h, r, n), &record) ||
+    if (!IsByte(c) || !IsByte(h) || !IsByte(r) || !FindRecord(track, MakeId(c, h, r, n), &record) ||
         record.available < static_cast<uint32_t>(want)) {
       break;
     }

@@ -114,16 +114,16 @@ class D88Image {
  private:
   // One sector record of an indexed track.
   struct Record {
-    uint32_t id;          // C | H << 8 | R << 16 | N << 24
-    uint32_t available;   // bytes of data present in the file (<= data size)
-    uint64_t data_offset; // file offset of the data
+    uint32_t id;           // C | H << 8 | R << 16 | N << 24
+    uint32_t available;    // bytes of data present in the file (<= data size)
+    uint64_t data_offset;  // file offset of the data
   };
   // What is known of one track of the current image.
   struct TrackState {
     bool indexed = false;
-    bool complete = false;   // the walk ended within the indexed records
-    uint32_t first = 0;      // first record in records_
-    uint32_t count = 0;      // records indexed
+    bool complete = false;       // the walk ended within the indexed records
+    uint32_t first = 0;          // first record in records_
+    uint32_t count = 0;          // records indexed
     uint64_t resume_offset = 0;  // where the walk goes on when !complete
     uint32_t resume_position = 0;
   };

@@ -17,10 +17,10 @@ namespace d88unpack {
 
 struct Options {
   enum class Action {
-    kExtract,      // run over the images
-    kHelp,         // print the help text, status 0
-    kVersion,      // print the version, status 0
-    kUsageError,   // print `error` (if any) and the usage text, status 1
+    kExtract,     // run over the images
+    kHelp,        // print the help text, status 0
+    kVersion,     // print the version, status 0
+    kUsageError,  // print `error` (if any) and the usage text, status 1
   };
   Action action = Action::kUsageError;
   bool make_subdirectories = true;

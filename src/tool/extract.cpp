@@ -75,8 +75,8 @@ void RunDirectoryStage(Extraction& x, int sectors_per_track) {
     int et = entry[10];
     int es = entry[11];
     int32_t size = ((et * s + es) - (st * s + ss) + 1) * kSectorSize;
-    std::fprintf(x.console.out, "%-9s  START:%02x %02x    END:%02x %02x   SIZE:%04x\n", name.c_str(),
-                 st, ss, et, es, static_cast<uint32_t>(size));
+    std::fprintf(x.console.out, "%-9s  START:%02x %02x    END:%02x %02x   SIZE:%04x\n",
+                 name.c_str(), st, ss, et, es, static_cast<uint32_t>(size));
     x.entry_index = k;
     ExtractFile(x, name, st, st / 2, st % 2, ss, kSectorSizeCode, 0, size);
   }

@@ -65,12 +65,12 @@ struct Extraction {
   d88::D88Image& image;
   Workspace& work;
   const Console& console;
-  int dir = -1;               // directory handle the files go into
-  bool write_files = true;    // false: list and check, write nothing
-  std::string label;          // path of `dir` for messages: "", "000/", "out/000/"
+  int dir = -1;             // directory handle the files go into
+  bool write_files = true;  // false: list and check, write nothing
+  std::string label;        // path of `dir` for messages: "", "000/", "out/000/"
   int image_index = 0;
   int entry_index = 0;
-  int failures = 0;           // files that could not be written out
+  int failures = 0;  // files that could not be written out
 };
 
 // Reads, decodes and lists the current image's directory and extracts every

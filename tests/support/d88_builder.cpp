@@ -63,9 +63,15 @@ Bytes Build(const std::vector<Image>& images) {
   return out;
 }
 
-int SectorsPerTrack(Edition edition) { return edition == Edition::k2D ? 5 : 8; }
-int TrackCount(Edition edition) { return edition == Edition::k2D ? 80 : 154; }
-uint8_t MediaType(Edition edition) { return edition == Edition::k2D ? 0x00 : 0x20; }
+int SectorsPerTrack(Edition edition) {
+  return edition == Edition::k2D ? 5 : 8;
+}
+int TrackCount(Edition edition) {
+  return edition == Edition::k2D ? 80 : 154;
+}
+uint8_t MediaType(Edition edition) {
+  return edition == Edition::k2D ? 0x00 : 0x20;
+}
 
 Entry MakeEntry(const std::string& name, int start_track, int start_sector, int end_track,
                 int end_sector) {
@@ -126,7 +132,9 @@ int TitleDisk::AppendFile(const std::string& name, const Bytes& data) {
   return AddFile(name, next_track_, next_sector_, data);
 }
 
-void TitleDisk::AddEntry(const Entry& entry) { entries_.push_back(entry); }
+void TitleDisk::AddEntry(const Entry& entry) {
+  entries_.push_back(entry);
+}
 
 Image TitleDisk::ToImage() const {
   const int s = SectorsPerTrack(edition_);
@@ -145,7 +153,8 @@ Image TitleDisk::ToImage() const {
     if (at + 16 > directory.size()) {
       break;
     }
-    std::copy(entries_[k].begin(), entries_[k].end(), directory.begin() + static_cast<ptrdiff_t>(at));
+    std::copy(entries_[k].begin(), entries_[k].end(),
+              directory.begin() + static_cast<ptrdiff_t>(at));
   }
 
   for (int t = 0; t < TrackCount(edition_); ++t) {

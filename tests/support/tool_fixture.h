@@ -31,7 +31,8 @@ class ToolTest : public ::testing::Test {
   }
 
   // Runs d88unpack in the working directory; `args` follow the program name.
-  ProgramResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  ProgramResult Run(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {"d88unpack"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(D88UNPACK_EXE, argv, work_, env);
@@ -51,7 +52,9 @@ class ToolTest : public ::testing::Test {
     return outside;
   }
 
-  static std::string Str(const d88build::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+  static std::string Str(const d88build::Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+  }
   // What a snapshot shows for a file of these bytes.
   static std::string Sum(const d88build::Bytes& bytes) { return Summary(Str(bytes)); }
   static std::string Sum(const std::string& bytes) { return Summary(bytes); }

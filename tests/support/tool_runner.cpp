@@ -52,7 +52,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   std::vector<std::string> environment = {"PATH=/usr/local/bin:/usr/bin:/bin", "LC_ALL=C"};
   for (const std::string& e : env) {
     std::string key = e.substr(0, e.find('='));
-    std::erase_if(environment, [&](const std::string& x) { return x.substr(0, x.find('=')) == key; });
+    std::erase_if(environment,
+                  [&](const std::string& x) { return x.substr(0, x.find('=')) == key; });
     environment.push_back(e);
   }
   std::vector<char*> argv;
@@ -121,7 +122,8 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/d88t-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/d88t-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) {
@@ -133,8 +135,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // Tests may leave directories without write permission behind.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (!fs::is_symlink(fs::symlink_status(it->path(), ec))) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
