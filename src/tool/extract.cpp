@@ -1,5 +1,6 @@
 #include "extract.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -58,8 +59,10 @@ void RunDirectoryStage(Extraction& x, int sectors_per_track) {
   uint8_t* area = x.work.directory.data();
   // Nothing of an earlier image may be read as an entry of this one.
   std::memset(area, 0, Workspace::kDirectoryAreaSize);
+  const int directory_bytes =
+      std::min(sectors_per_track * kSectorSize, static_cast<int>(Workspace::kDirectoryAreaSize));
   x.image.ReadSectors(kDirectoryTrack, kDirectoryTrack / 2, kDirectoryTrack % 2, 1, kSectorSizeCode,
-                      area, sectors_per_track * kSectorSize);
+                      area, directory_bytes);
   for (size_t i = 0; i < Workspace::kDirectoryAreaSize; ++i) {
     area[i] ^= 0xFF;
   }
