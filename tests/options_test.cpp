@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "d88_builder.h"
+#include "d88_image.h"
+#include "run.h"
 #include "tool_runner.h"
 
 namespace {
@@ -368,6 +370,46 @@ TEST_F(OptionsTest, DoubleDashEndsTheOptions) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, expected.out);
   EXPECT_EQ(Snapshot(work_), images);
+}
+
+TEST_F(OptionsTest, AFailedWriteToStandardOutputFailsTheRun) {
+  FILE* full = std::fopen("/dev/full", "w");
+  if (full == nullptr) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  // The last thing this image's run prints is a warning, which flushes
+  // standard output first: the final flush then finds nothing left to write.
+  TitleDisk disk(Edition::k2D, "LAST WARNS");
+  disk.AppendFile("FIRST", Pattern(1024, 1));
+  disk.AddEntry(d88build::MakeEntry("GONE", 40, 1, 40, 1));
+  d88build::Image last_warns = disk.ToImage();
+  last_warns.tracks.erase(40);
+  const std::string last_warns_path = scratch_ / "last_warns.d88";
+  ASSERT_TRUE(d88build::WriteFile(last_warns_path, d88build::Build(last_warns)));
+
+  const std::vector<std::vector<std::string>> cases = {
+      {"-V"}, {"--help"}, {"-l", image_}, {"-l", last_warns_path}, {"-l", damaged_}};
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::vector<const char*> argv = {"d88unpack"};
+    for (const std::string& a : args) {
+      argv.push_back(a.c_str());
+    }
+    FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    std::clearerr(full);
+    d88::D88Image reader;
+    d88unpack::Console console{full, err, false};
+    EXPECT_EQ(d88unpack::ToolMain(static_cast<int>(argv.size()), argv.data(), reader, console), 1);
+    std::rewind(err);
+    std::string text;
+    for (int ch; (ch = std::fgetc(err)) != EOF;) {
+      text.push_back(static_cast<char>(ch));
+    }
+    std::fclose(err);
+    EXPECT_NE(text.find("d88unpack: cannot write to standard output"), std::string::npos) << text;
+  }
+  std::fclose(full);
 }
 
 }  // namespace
