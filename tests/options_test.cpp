@@ -2,8 +2,9 @@
 // an output directory, "-d" before the image, "--", and refused options.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -252,6 +253,9 @@ TEST_F(OptionsTest, DirectoryOptionExtractsUnderTheGivenDirectory) {
     EXPECT_EQ(r.out, expected.out);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Snapshot(work_ + "/" + c.out_dir), tree);
+    if (!c.out_dir.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(work_ + "/000"));
+    }
   }
 
   // An absolute directory, with the tool started somewhere else.
