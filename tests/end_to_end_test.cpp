@@ -181,7 +181,7 @@ TEST_F(EndToEndTest, AListingThatCannotBeWrittenFailsTheRun) {
   std::string path = WriteImages(disks.images);
   auto run = d88test::RunProgram(D88UNPACK_EXE, {"d88unpack", path}, work_, {}, 60, "/dev/full");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "d88unpack: standard output: No space left on device\n");
+  EXPECT_EQ(run.err, "d88unpack: cannot write to standard output: No space left on device\n");
   EXPECT_EQ(Output(), disks.Files());
 }
 

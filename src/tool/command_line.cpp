@@ -120,7 +120,6 @@ void PrintUsage(FILE* stream, const std::string& program_name) {
 void PrintHelp(FILE* stream, const std::string& program_name) {
   PrintUsage(stream, program_name);
   std::fputs(
-      "Options, given before d88file:\n"
       "  -l, --list             list the files and check them, but write nothing\n"
       "  -C, --directory DIR    extract under DIR instead of the current directory\n"
       "  -d                     put every file in one directory (as -d after d88file)\n"

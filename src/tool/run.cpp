@@ -144,10 +144,15 @@ int ToolMain(int argc, const char* const* argv, d88::D88Image& image, const Cons
       status = RunImages(image, options, console);
       break;
   }
-  // A listing that didn't reach its reader is a failed run.
-  if (std::fflush(console.out) != 0 || std::ferror(console.out)) {
-    std::fprintf(console.err, "d88unpack: standard output: %s\n",
-                 errno != 0 ? std::strerror(errno) : "write error");
+  // A write to standard output that failed at any point (a full disk, a
+  // closed pipe) leaves the stream's error flag set even when the last flush
+  // had nothing left to write.
+  errno = 0;
+  const bool flushed = std::fflush(console.out) == 0;
+  if (!flushed || std::ferror(console.out)) {
+    const int saved = errno;
+    std::fprintf(console.err, "d88unpack: cannot write to standard output%s%s\n",
+                 saved != 0 ? ": " : "", saved != 0 ? std::strerror(saved) : "");
     status = kExitFailure;
   }
   return status;
