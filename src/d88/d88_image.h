@@ -141,6 +141,9 @@ class D88Image {
   bool ReadAt(uint64_t offset, uint8_t* dest, size_t size) const;
   size_t ReadUpTo(uint64_t offset, uint8_t* dest, size_t size) const;
   bool ReadRecordHeader(uint64_t offset, uint8_t* dest);
+  // The bytes [offset, offset + size) of the file if the window holds all of
+  // them, else nullptr.
+  const uint8_t* InWindow(uint64_t offset, size_t size) const;
   int FetchRun(uint8_t* dest);
 
   // One piece of a run: where its data is and how much of it is wanted.

@@ -25,8 +25,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "d88_image.h"
 
@@ -42,9 +43,18 @@ struct Workspace {
   static constexpr int kEntrySize = 16;
   static constexpr int kEntries = kDirectoryAreaSize / kEntrySize;
 
-  Workspace() : directory(kDirectoryAreaSize), transfer(kTransferSize) {}
-  std::vector<uint8_t> directory;
-  std::vector<uint8_t> transfer;
+  // Left uninitialised: the directory stage clears the area for each image
+  // and ExtractFile fills the transfer buffer before it writes any of it, so
+  // the pages a run never uses are never touched.
+  Workspace()
+      : directory_storage(std::make_unique_for_overwrite<uint8_t[]>(kDirectoryAreaSize)),
+        transfer_storage(std::make_unique_for_overwrite<uint8_t[]>(kTransferSize)),
+        directory(directory_storage.get(), kDirectoryAreaSize),
+        transfer(transfer_storage.get(), kTransferSize) {}
+  std::unique_ptr<uint8_t[]> directory_storage;
+  std::unique_ptr<uint8_t[]> transfer_storage;
+  std::span<uint8_t> directory;
+  std::span<uint8_t> transfer;
 };
 
 struct Console {
