@@ -255,6 +255,11 @@ const D88Image::TrackState& D88Image::IndexTrack(int track) {
 }
 
 bool D88Image::FindRecord(int track, uint32_t id, Record* found) {
+  // A run can step past the last track index, and a directory entry can name
+  // any track up to 255: neither has a state to look at.
+  if (track < 0 || track >= kTrackCount) {
+    return false;
+  }
   const TrackState& state = IndexTrack(track);
   for (uint32_t i = state.first; i < state.first + state.count; ++i) {
     if (records_[i].id == id) {

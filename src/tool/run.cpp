@@ -42,6 +42,12 @@ int SectorsPerTrack(int media_type) {
 }
 
 int RunImages(d88::D88Image& image, const Options& options, const Console& console) {
+  Workspace work;
+  return RunImages(image, options, console, work);
+}
+
+int RunImages(d88::D88Image& image, const Options& options, const Console& console,
+              Workspace& work) {
   std::string prefix;
   int root = AT_FDCWD;
   if (!options.output_directory.empty()) {
@@ -67,7 +73,6 @@ int RunImages(d88::D88Image& image, const Options& options, const Console& conso
     return kExitFailure;
   }
 
-  Workspace work;
   int status = kExitOk;
   const int count = image.GetImageCount();
   for (int i = 0; i < count; ++i) {

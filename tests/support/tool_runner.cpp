@@ -87,7 +87,8 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
     const fs::path& p = it->path();
-    std::string rel = fs::relative(p, root).generic_string();
+    // Lexically: fs::relative would resolve a symbolic link in the tree.
+    std::string rel = p.lexically_relative(root).generic_string();
     fs::file_status st = fs::symlink_status(p);
     if (fs::is_symlink(st)) {
       tree[rel] = "-> " + fs::read_symlink(p).string();
