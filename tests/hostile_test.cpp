@@ -280,8 +280,8 @@ struct HostileCase {
   // Prepares the scratch directory (it holds "out" already); returns the
   // image path to run on, or "" for the image written as in.d88.
   std::function<std::string(const std::string& root)> setup = nullptr;
-  bool needs_permissions = false;  // relies on permission checks (skipped as root)
-  std::vector<std::string> args = {};
+  bool needs_permissions = false;      // relies on permission checks (skipped as root)
+  std::vector<std::string> args = {};  // options before the image path
 };
 
 Bytes WithDiskSize(uint32_t size) {
@@ -317,22 +317,31 @@ const Tree kEmpty000 = {{"000", "<dir>"}};
 std::vector<HostileCase> Cases() {
   std::vector<HostileCase> cases;
 
-  cases.push_back({"UnsafeNames",
-                   [] {
-                     SmallDisk d;
-                     for (const char* name : {"../x", "/tmp/x", "a/b", ".", "..", ""}) {
-                       d.disk.AddEntry(MakeEntry(name, 2, 1, 2, 1));
-                     }
-                     return d.Build();
-                   },
+  // With and without the numbered directories: with -d the names are tried
+  // right in the output directory.
+  const auto unsafe_names = [] {
+    SmallDisk d;
+    for (const char* name : {"../x", "/tmp/x", "a/b", ".", "..", ""}) {
+      d.disk.AddEntry(MakeEntry(name, 2, 1, 2, 1));
+    }
+    return d.Build();
+  };
+  const std::vector<std::string> unsafe_warnings = {
+      "image 0 entry 2: unsafe file name \"../x\": not written",
+      "image 0 entry 3: unsafe file name \"/tmp/x\": not written",
+      "image 0 entry 4: unsafe file name \"a/b_\": not written",
+      "image 0 entry 5: unsafe file name \".\": not written",
+      "image 0 entry 6: unsafe file name \"..\": not written",
+      "image 0 entry 7: unsafe file name \"\": not written"};
+  cases.push_back({"UnsafeNames", unsafe_names, 0, kOnlyGood, unsafe_warnings});
+  cases.push_back({"UnsafeNamesInOneDirectory",
+                   unsafe_names,
                    0,
-                   kOnlyGood,
-                   {"entry 2: unsafe file name \"../x\": not written",
-                    "entry 3: unsafe file name \"/tmp/x\": not written",
-                    "entry 4: unsafe file name \"a/b_\": not written",
-                    "entry 5: unsafe file name \".\": not written",
-                    "entry 6: unsafe file name \"..\": not written",
-                    "entry 7: unsafe file name \"\": not written"}});
+                   {{"GOOD", kGood}},
+                   unsafe_warnings,
+                   nullptr,
+                   false,
+                   {"-d"}});
 
   // From track 2 sector 1 to track 255 sector 255: far more than the image
   // holds. The file keeps its listed size; what the image lacks is zeros.
@@ -595,8 +604,10 @@ TEST_P(Hostile, RunsCleanly) {
   const Tree before = Outside(dir.path());
   const bool tmp_x_before = fs::exists(fs::symlink_status("/tmp/x"));
 
-  d88test::ProgramResult r =
-      d88test::RunProgram(D88UNPACK_EXE, {D88UNPACK_EXE, "-C", "out", path}, dir.path(), {}, 20);
+  std::vector<std::string> args = {D88UNPACK_EXE, "-C", "out"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  args.push_back(path);
+  d88test::ProgramResult r = d88test::RunProgram(D88UNPACK_EXE, args, dir.path(), {}, 20);
   fs::permissions(dir / "out", fs::perms::owner_all, fs::perm_options::add);
 
   EXPECT_EQ(r.status, c.status) << r.err;
