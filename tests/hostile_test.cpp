@@ -514,6 +514,18 @@ std::vector<HostileCase> Cases() {
                      fs::create_symlink("../../created", root + "/out/000/GOOD");
                      return "";
                    }});
+  // A hard link to a file outside is replaced, never written through.
+  cases.push_back({"HardLinkForOutputFile",
+                   [] { return SmallDisk().Build(); },
+                   0,
+                   kOnlyGood,
+                   {},
+                   [](const std::string& root) {
+                     d88build::WriteFile(root + "/victim", {'k', 'e', 'e', 'p'});
+                     fs::create_directory(root + "/out/000");
+                     fs::create_hard_link(root + "/victim", root + "/out/000/GOOD");
+                     return "";
+                   }});
   cases.push_back({"RegularFileNamed000",
                    [] {
                      return d88build::Build({SmallDisk().ToImage(), SmallDisk().ToImage()});
