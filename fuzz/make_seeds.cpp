@@ -22,8 +22,8 @@ using d88build::Pattern;
 using d88build::TitleDisk;
 
 constexpr size_t kModeByte = 0x11;  // see d88unpack_fuzz.cpp
-constexpr uint8_t kModeWrite = 0x07;
 constexpr uint8_t kModeFlat = 0x08;
+constexpr uint8_t kModeShiftJis = 0x10;
 
 // Drops the tracks from `keep` on so that seeds stay small.
 Image Trim(Image image, int keep) {
@@ -110,14 +110,13 @@ int main(int argc, char** argv) {
   seeds.emplace_back("2d", d88build::Build(d2));
   seeds.emplace_back("2hd", d88build::Build(hd));
   seeds.emplace_back("2d_2hd", d88build::Build({d2, hd}));
-  seeds.emplace_back("2d_2dd_2hd_write", WithMode(d88build::Build({d2, other, hd}), kModeWrite));
-  seeds.emplace_back("2hd_2d_flat_write",
-                     WithMode(d88build::Build({hd, d2}), kModeWrite | kModeFlat));
-  seeds.emplace_back("names_2d_write",
-                     WithMode(d88build::Build(HostileNames(Edition::k2D)), kModeWrite));
+  seeds.emplace_back("2d_2dd_2hd_sjis", WithMode(d88build::Build({d2, other, hd}), kModeShiftJis));
+  seeds.emplace_back("2hd_2d_flat", WithMode(d88build::Build({hd, d2}), kModeFlat));
+  seeds.emplace_back("names_2d_flat",
+                     WithMode(d88build::Build(HostileNames(Edition::k2D)), kModeFlat));
   seeds.emplace_back("names_2hd", d88build::Build(HostileNames(Edition::k2HD)));
   seeds.emplace_back("odd_records", d88build::Build(OddRecords()));
-  seeds.emplace_back("odd_offsets_write", WithMode(d88build::Build(OddOffsets()), kModeWrite));
+  seeds.emplace_back("odd_offsets", d88build::Build(OddOffsets()));
   seeds.emplace_back("full_directory", d88build::Build(FullDirectory()));
 
   // Disk sizes that end the scan, repeat one image or point past the file.
