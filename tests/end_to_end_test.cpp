@@ -381,7 +381,8 @@ TEST_F(InProcessTest, AnImageWhoseHeaderIsGoneIsReportedAndFails) {
   ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(bytes.size() / 2 + 100)), 0);
   int root = open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
   d88unpack::Options options;
-  EXPECT_EQ(d88unpack::ExtractImages(image_, options, console_, root, ""), 1);
+  d88unpack::Workspace work;
+  EXPECT_EQ(d88unpack::ExtractImages(image_, options, console_, root, "", work), 1);
   close(root);
   EXPECT_EQ(Contents(console_.err), "d88unpack: image 1: cannot read its header\n");
   EXPECT_EQ(Contents(console_.out), d88test::kRecognised2D + "\n[KEPT] -> 000\n" +

@@ -264,6 +264,8 @@ const D88Image::TrackState& D88Image::IndexTrack(int track) {
 }
 
 bool D88Image::FindRecord(int track, uint32_t id, Record* found) {
+  // A run can step past the last track index, and a directory entry can name
+  // any track up to 255: neither has a state to look at.
   if (track < 0 || track >= kTrackCount) {
     return false;
   }

@@ -42,8 +42,7 @@ int SectorsPerTrack(int media_type) {
 }
 
 int ExtractImages(d88::D88Image& image, const Options& options, const Console& console, int root,
-                  const std::string& prefix) {
-  Workspace work;
+                  const std::string& prefix, Workspace& work) {
   int status = kExitOk;
   const int count = image.GetImageCount();
   for (int i = 0; i < count; ++i) {
@@ -93,6 +92,12 @@ int ExtractImages(d88::D88Image& image, const Options& options, const Console& c
 }
 
 int RunImages(d88::D88Image& image, const Options& options, const Console& console) {
+  Workspace work;
+  return RunImages(image, options, console, work);
+}
+
+int RunImages(d88::D88Image& image, const Options& options, const Console& console,
+              Workspace& work) {
   std::string prefix;
   int root = AT_FDCWD;
   if (!options.output_directory.empty()) {
@@ -118,7 +123,7 @@ int RunImages(d88::D88Image& image, const Options& options, const Console& conso
     return kExitFailure;
   }
 
-  int status = ExtractImages(image, options, console, root, prefix);
+  int status = ExtractImages(image, options, console, root, prefix, work);
   CloseDirectory(root);
   return status;
 }

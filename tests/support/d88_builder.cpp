@@ -198,7 +198,7 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
   if (f == nullptr) {
     return false;
   }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = std::fclose(f) == 0 && ok;
   return ok;
 }

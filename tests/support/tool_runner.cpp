@@ -100,11 +100,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-std::map<std::string, std::string> Snapshot(const std::string& root) {
+std::map<std::string, std::string> Snapshot(const std::string& root, bool whole_files) {
   std::map<std::string, std::string> tree;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
     const fs::path& p = it->path();
+    // Lexically: fs::relative would resolve a symbolic link in the tree.
     std::string rel = p.lexically_relative(root).generic_string();
     fs::file_status st = fs::symlink_status(p);
     if (fs::is_symlink(st)) {
@@ -112,7 +113,8 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     } else if (fs::is_directory(st)) {
       tree[rel] = "<dir>";
     } else if (fs::is_regular_file(st)) {
-      tree[rel] = Summary(ReadFileBytes(p.string()));
+      std::string contents = ReadFileBytes(p.string());
+      tree[rel] = whole_files ? contents : Summary(contents);
     } else {
       tree[rel] = "<other>";
     }

@@ -26,7 +26,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 // Every entry below `root`, by path relative to it: a file's Summary, "<dir>"
 // for a directory, "-> target" for a symbolic link, "<other>" otherwise.
-std::map<std::string, std::string> Snapshot(const std::string& root);
+// With `whole_files`, files show their whole contents instead.
+std::map<std::string, std::string> Snapshot(const std::string& root, bool whole_files = false);
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when this goes away.
