@@ -36,7 +36,9 @@ using d88test::TempDir;
 using Tree = std::map<std::string, std::string>;
 
 // The output tree with whole file contents: the cases below compare bytes.
-Tree Snapshot(const std::string& root) { return d88test::Snapshot(root, true); }
+Tree Snapshot(const std::string& root) {
+  return d88test::Snapshot(root, true);
+}
 
 constexpr int kSector = 1024;
 
