@@ -111,7 +111,9 @@ bool ExtractFile(Extraction& x, const std::string& name, int track, int c, int h
   }
   if (got < total) {
     // Never let bytes of an earlier file stand in for what is missing.
-    std::memset(buffer + got, 0, static_cast<size_t>(total - got));
+    if (x.write_files) {
+      std::memset(buffer + got, 0, static_cast<size_t>(total - got));
+    }
     Warn(x.console, "%s: incomplete: the image holds %d of its %lld bytes, the rest is zeros",
          path.c_str(), got > skip ? got - skip : 0, static_cast<long long>(size));
   }

@@ -19,7 +19,9 @@ int SectorsPerTrack(int media_type);
 
 // Opens the image file and extracts (or lists) every image in it. Returns
 // the exit status: 1 when the file can't be opened, the output directory
-// can't be used, or some image or file could not be read or written out.
+// can't be used, an image's header can't be read, or some directory or file
+// could not be written out. Missing sectors and unsafe names are warned
+// about but don't change the status.
 int RunImages(d88::D88Image& image, const Options& options, const Console& console);
 // The same with the caller's buffers, for a caller that runs many times.
 int RunImages(d88::D88Image& image, const Options& options, const Console& console,
